@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QEvent>
+#include <QStringList>
+
+// A path handed over by another instance, delivered synchronously with sendEvent; the receiver
+// sets Result (non-zero: accepted) before sendEvent returns.
+class TCopyDataEvent : public QEvent
+{
+public:
+    static QEvent::Type EventType()
+    {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    TCopyDataEvent(quint32 position, QByteArray data)
+        : QEvent(EventType()), Position(position), Data(std::move(data))
+    {}
+    quint32 Position; // the argument's place on the sender's command line, from 1
+    QByteArray Data;  // the argument's bytes, up to the first NUL
+    qintptr Result = 0;
+};
+
+// Files and folders dropped on the window, as local paths in the order of the drop.
+class TDropFilesEvent : public QEvent
+{
+public:
+    static QEvent::Type EventType()
+    {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    explicit TDropFilesEvent(QStringList paths) : QEvent(EventType()), Paths(std::move(paths)) {}
+    QStringList Paths;
+};

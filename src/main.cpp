@@ -1,0 +1,32 @@
+// The process entry: hand the arguments to the running window, or start a full instance.
+
+#include "MainUnit.h"
+#include "Signals.h"
+#include "Version.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+int main(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kProductName));
+    QApplication::setApplicationVersion(QString::fromUtf8(kProductVersion));
+    QApplication::setOrganizationName(QString::fromUtf8(kCompanyName));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lodrin/lodrin.ico")));
+    QApplication::setDesktopFileName(QStringLiteral("lodrin"));
+    try {
+        TMainForm form(TStartInfo{QCoreApplication::applicationFilePath(), arguments},
+                       std::make_unique<TDesktopServices>());
+        CloseOnTerminationSignals(&form);
+        form.show();
+        QApplication::exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QStringLiteral("Lodrin "), QString::fromUtf8(e.what()));
+    }
+    return 0;
+}
