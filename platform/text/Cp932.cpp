@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <utility>
 
 namespace {
 
@@ -85,7 +86,27 @@ std::optional<std::string> Cp932ToUtf8(std::string_view cp932)
 
 std::optional<std::string> Utf8ToCp932(std::string_view utf8)
 {
-    return ConvertAll(Encoder(), utf8);
+    std::optional<std::string> encoded = ConvertAll(Encoder(), utf8);
+    if (!encoded)
+        return std::nullopt;
+    // glibc also encodes some characters it cannot give back: it turns U+00A5 into 0x5C (a
+    // backslash on return, a different path) and drops tag characters. Only the variants that
+    // come back as the same character in its Microsoft form are accepted.
+    const std::optional<std::string> back = Cp932ToUtf8(*encoded);
+    if (back && *back == utf8)
+        return encoded;
+    static constexpr std::pair<std::string_view, std::string_view> variants[] = {
+        {"\u301C", "\uFF5E"}, {"\u2212", "\uFF0D"}, {"\u2016", "\u2225"}, {"\u2014", "\u2015"},
+        {"\u00A2", "\uFFE0"}, {"\u00A3", "\uFFE1"}, {"\u00AC", "\uFFE2"},
+    };
+    std::string expected(utf8);
+    for (const auto& [from, to] : variants) {
+        for (std::size_t i = 0; (i = expected.find(from, i)) != std::string::npos; i += to.size())
+            expected.replace(i, from.size(), to);
+    }
+    if (back && *back == expected)
+        return encoded;
+    return std::nullopt;
 }
 
 std::string Cp932ToUtf8Lossy(std::string_view cp932)

@@ -6,8 +6,9 @@
 
 // Conversions between UTF-8, the program's inner text, and CP932, the text of the files it keeps.
 // They go through glibc's iconv under the name "CP932", which keeps 0x5C as the backslash and
-// 0x7E as the tilde. glibc maps U+301C, U+2212 and U+2016 to CP932 one way: they come back as
-// U+FF5E, U+FF0D and U+2225.
+// 0x7E as the tilde. A few characters have two forms that CP932 holds as one code; they are
+// written and come back in their Microsoft form: U+301C, U+2212, U+2016, U+2014, U+00A2, U+00A3
+// and U+00AC come back as U+FF5E, U+FF0D, U+2225, U+2015, U+FFE0, U+FFE1 and U+FFE2.
 
 /// Converts CP932 bytes to UTF-8. Returns nullopt when the bytes are not valid CP932, including a
 /// double-byte character cut off at the end.
@@ -18,7 +19,8 @@ std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
 std::string Cp932ToUtf8Lossy(std::string_view cp932);
 
 /// Converts UTF-8 text to CP932. Returns nullopt when the text is not valid UTF-8 or holds a
-/// character that CP932 has no code for (é, 𠮷).
+/// character that CP932 has no code for (é, 𠮷) or would not give back (¥, which glibc would
+/// write as the backslash 0x5C).
 std::optional<std::string> Utf8ToCp932(std::string_view utf8);
 
 /// Whether the byte starts a double-byte character of CP932 (0x81 to 0x9F, 0xE0 to 0xFC).
