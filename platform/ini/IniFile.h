@@ -43,7 +43,7 @@ public:
     const std::string& FileName() const { return m_fileName; }
 
     /// The value of the key; `defaultValue` when the file, the section or the key is absent, or
-    /// when the value's bytes are not valid text. A key with an empty value gives "".
+    /// when the value in a CP932 file is not valid CP932. A key with an empty value gives "".
     std::string ReadString(std::string_view section, std::string_view ident,
                            std::string_view defaultValue) const;
 
@@ -67,8 +67,8 @@ public:
     /// Writes "1" for true and "0" for false; as WriteString otherwise.
     void WriteBool(std::string_view section, std::string_view ident, bool value);
 
-    /// The names of the sections in the order of the file, each name once (the first spelling)
-    /// and without empty names or names whose bytes are not valid text.
+    /// The names of the sections in the order of the file, each name once (its first spelling),
+    /// leaving out empty names and, in a CP932 file, names that are not valid CP932.
     std::vector<std::string> ReadSections() const;
 
     /// Removes every section of that name with all its lines, up to the next section header. Does

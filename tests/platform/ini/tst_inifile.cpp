@@ -202,97 +202,57 @@ void TestIniFile::readString_data()
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<QByteArray>("expected");
     // The default is always "def".
+    const auto row = [](const char* name, const QByteArray& file, const char* section,
+                        const char* key, const char* expected) {
+        QTest::newRow(name) << file << QByteArray(section) << QByteArray(key)
+                            << QByteArray(expected);
+    };
     const QByteArray s = "[S]\r\n";
-    QTest::newRow("absent key") << s + "A=1\r\n"
-                                << QByteArray("S") << QByteArray("B") << QByteArray("def");
-    QTest::newRow("absent section") << s + "A=1\r\n"
-                                    << QByteArray("T") << QByteArray("A") << QByteArray("def");
-    QTest::newRow("empty value is not absent")
-        << s + "A=\r\n"
-        << QByteArray("S") << QByteArray("A") << QByteArray("");
-    QTest::newRow("empty file") << QByteArray() << QByteArray("S") << QByteArray("A")
-                                << QByteArray("def");
-    QTest::newRow("blanks around names and =")
-        << QByteArray("  [ S ]  \r\n\t A \t=  x y \t\r\n") << QByteArray("S") << QByteArray("A")
-        << QByteArray("x y");
-    QTest::newRow("blanks around the asked names")
-        << s + "A=1\r\n"
-        << QByteArray(" S ") << QByteArray("\tA ") << QByteArray("1");
-    QTest::newRow("quoted blanks") << s + "A=\" x \"\r\n"
-                                   << QByteArray("S") << QByteArray("A") << QByteArray(" x ");
-    QTest::newRow("quoted quotes") << s + "A=\"\"q\"\"\r\n"
-                                   << QByteArray("S") << QByteArray("A") << QByteArray("\"q\"");
-    QTest::newRow("one quote") << s + "A=\"\r\n"
-                               << QByteArray("S") << QByteArray("A") << QByteArray("\"");
-    QTest::newRow("quote on one side") << s + "A=\"x\r\n"
-                                       << QByteArray("S") << QByteArray("A") << QByteArray("\"x");
-    QTest::newRow("= in the value") << s + "A=b=c\r\n"
-                                    << QByteArray("S") << QByteArray("A") << QByteArray("b=c");
-    QTest::newRow("ASCII case") << QByteArray("[Current]\r\nhost=h\r\n") << QByteArray("CURRENT")
-                                << QByteArray("HoSt") << QByteArray("h");
-    QTest::newRow("LF and no final break")
-        << QByteArray("[S]\nA=1") << QByteArray("S") << QByteArray("A") << QByteArray("1");
-    QTest::newRow("CR before CR LF") << QByteArray("[S]\r\r\nA=1\r\r\n") << QByteArray("S")
-                                     << QByteArray("A") << QByteArray("1");
-    QTest::newRow("first of two keys") << s + "A=1\r\nA=2\r\n"
-                                       << QByteArray("S") << QByteArray("A") << QByteArray("1");
-    QTest::newRow("a section given twice")
-        << QByteArray("[S]\r\nA=1\r\n[T]\r\nB=3\r\n[s]\r\nB=2\r\n") << QByteArray("S")
-        << QByteArray("B") << QByteArray("2");
-    QTest::newRow("keys before the first section")
-        << QByteArray("A=1\r\n[S]\r\n") << QByteArray("S") << QByteArray("A") << QByteArray("def");
-    QTest::newRow("comment ;") << s + ";A=1\r\n"
-                               << QByteArray("S") << QByteArray(";A") << QByteArray("def");
-    QTest::newRow("comment #") << s + "  #A=1\r\n"
-                               << QByteArray("S") << QByteArray("#A") << QByteArray("def");
-    QTest::newRow("text after the header") << QByteArray("[S] ; note\r\nA=1\r\n") << QByteArray("S")
-                                           << QByteArray("A") << QByteArray("1");
-    QTest::newRow("] inside a name") << QByteArray("[a]b]\r\nA=1\r\n") << QByteArray("a]b")
-                                     << QByteArray("A") << QByteArray("1");
-    QTest::newRow("unclosed header is junk")
-        << QByteArray("[S]\r\n[T\r\nA=1\r\n") << QByteArray("S") << QByteArray("A")
-        << QByteArray("1");
-    QTest::newRow("trail byte 0x5D is not ]")
-        << QByteArray("[S]\r\n[x\x81\x5D\r\nA=1\r\n") << QByteArray("S") << QByteArray("A")
-        << QByteArray("1");
-    QTest::newRow("section name ending in trail byte 0x5D")
-        << QByteArray("[\x81\x5D]\r\nA=1\r\n") << QByteArray("‐") << QByteArray("A")
-        << QByteArray("1");
-    QTest::newRow("trail byte 0x5C names")
-        << QByteArray("[\x95\x5C]\r\n\x83\x5C=\x95\x5C\r\n") << QByteArray("表") << QByteArray("ソ")
-        << QByteArray("表");
-    QTest::newRow("trail byte letters not folded: ヂ is not ア")
-        << QByteArray("[\x83\x41]\r\nA=1\r\n[\x83\x61]\r\nA=2\r\n") << QByteArray("ヂ")
-        << QByteArray("A") << QByteArray("2");
-    QTest::newRow("trail byte letters not folded: ア is not ヂ")
-        << QByteArray("[\x83\x61]\r\nA=2\r\n[\x83\x41]\r\nA=1\r\n") << QByteArray("ア")
-        << QByteArray("A") << QByteArray("1");
-    QTest::newRow("trail byte letters in keys")
-        << s + "\x83\x41=1\r\n\x83\x61=2\r\n"
-        << QByteArray("S") << QByteArray("ヂ") << QByteArray("2");
-    QTest::newRow("fullwidth letters are not folded")
-        << QByteArray("[\x82\x93]\r\nA=1\r\n") << QByteArray("Ｓ") << QByteArray("A")
-        << QByteArray("def");
-    QTest::newRow("a wave dash finds the CP932 name")
-        << QByteArray("[a\x81\x60]\r\nA=1\r\n") << QByteArray("a〜") << QByteArray("A")
-        << QByteArray("1");
-    QTest::newRow("value not valid CP932")
-        << s + "A=\x80\r\n"
-        << QByteArray("S") << QByteArray("A") << QByteArray("def");
-    QTest::newRow("after a value not valid CP932")
-        << s + "A=\x80\r\nB=ok\r\n"
-        << QByteArray("S") << QByteArray("B") << QByteArray("ok");
-    QTest::newRow("CP932 value") << s + "A=C:\\\x95\x5C\r\n"
-                                 << QByteArray("S") << QByteArray("A") << QByteArray("C:\\表");
-    QTest::newRow("name CP932 cannot hold")
-        << s + "A=1\r\n"
-        << QByteArray("é") << QByteArray("A") << QByteArray("def");
-    QTest::newRow("UTF-8 after BOM") << QByteArray("\xEF\xBB\xBF[表]\r\nA=é\r\n")
-                                     << QByteArray("表") << QByteArray("A") << QByteArray("é");
-    QTest::newRow("BOM only in the first line")
-        << QByteArray("[S]\r\n\xEF\xBB\xBF"
-                      "A=1\r\n")
-        << QByteArray("S") << QByteArray("A") << QByteArray("def");
+    row("absent key", s + "A=1\r\n", "S", "B", "def");
+    row("absent section", s + "A=1\r\n", "T", "A", "def");
+    row("empty value is not absent", s + "A=\r\n", "S", "A", "");
+    row("empty file", QByteArray(), "S", "A", "def");
+    row("blanks around names and =", QByteArray("  [ S ]  \r\n\t A \t=  x y \t\r\n"), "S", "A",
+        "x y");
+    row("blanks around the asked names", s + "A=1\r\n", " S ", "\tA ", "1");
+    row("quoted blanks", s + "A=\" x \"\r\n", "S", "A", " x ");
+    row("quoted quotes", s + "A=\"\"q\"\"\r\n", "S", "A", "\"q\"");
+    row("one quote", s + "A=\"\r\n", "S", "A", "\"");
+    row("quote on one side", s + "A=\"x\r\n", "S", "A", "\"x");
+    row("= in the value", s + "A=b=c\r\n", "S", "A", "b=c");
+    row("ASCII case", QByteArray("[Current]\r\nhost=h\r\n"), "CURRENT", "HoSt", "h");
+    row("LF and no final break", QByteArray("[S]\nA=1"), "S", "A", "1");
+    row("CR before CR LF", QByteArray("[S]\r\r\nA=1\r\r\n"), "S", "A", "1");
+    row("first of two keys", s + "A=1\r\nA=2\r\n", "S", "A", "1");
+    row("a section given twice", QByteArray("[S]\r\nA=1\r\n[T]\r\nB=3\r\n[s]\r\nB=2\r\n"), "S", "B",
+        "2");
+    row("keys before the first section", QByteArray("A=1\r\n[S]\r\n"), "S", "A", "def");
+    row("comment ;", s + ";A=1\r\n", "S", ";A", "def");
+    row("comment #", s + "  #A=1\r\n", "S", "#A", "def");
+    row("text after the header", QByteArray("[S] ; note\r\nA=1\r\n"), "S", "A", "1");
+    row("] inside a name", QByteArray("[a]b]\r\nA=1\r\n"), "a]b", "A", "1");
+    row("unclosed header is junk", QByteArray("[S]\r\n[T\r\nA=1\r\n"), "S", "A", "1");
+    row("trail byte 0x5D is not ]", QByteArray("[S]\r\n[x\x81\x5D\r\nA=1\r\n"), "S", "A", "1");
+    row("section name ending in trail byte 0x5D", QByteArray("[\x81\x5D]\r\nA=1\r\n"), "‐", "A",
+        "1");
+    row("trail byte 0x5C names", QByteArray("[\x95\x5C]\r\n\x83\x5C=\x95\x5C\r\n"), "表", "ソ",
+        "表");
+    row("trail byte letters not folded: ヂ is not ア",
+        QByteArray("[\x83\x41]\r\nA=1\r\n[\x83\x61]\r\nA=2\r\n"), "ヂ", "A", "2");
+    row("trail byte letters not folded: ア is not ヂ",
+        QByteArray("[\x83\x61]\r\nA=2\r\n[\x83\x41]\r\nA=1\r\n"), "ア", "A", "1");
+    row("trail byte letters in keys", s + "\x83\x41=1\r\n\x83\x61=2\r\n", "S", "ヂ", "2");
+    row("fullwidth letters are not folded", QByteArray("[\x82\x93]\r\nA=1\r\n"), "Ｓ", "A", "def");
+    row("a wave dash finds the CP932 name", QByteArray("[a\x81\x60]\r\nA=1\r\n"), "a〜", "A", "1");
+    row("value not valid CP932", s + "A=\x80\r\n", "S", "A", "def");
+    row("after a value not valid CP932", s + "A=\x80\r\nB=ok\r\n", "S", "B", "ok");
+    row("CP932 value", s + "A=C:\\\x95\x5C\r\n", "S", "A", "C:\\表");
+    row("name CP932 cannot hold", s + "A=1\r\n", "é", "A", "def");
+    row("UTF-8 after BOM", QByteArray("\xEF\xBB\xBF[表]\r\nA=é\r\n"), "表", "A", "é");
+    row("BOM only in the first line",
+        QByteArray("[S]\r\n\xEF\xBB\xBF"
+                   "A=1\r\n"),
+        "S", "A", "def");
 }
 
 void TestIniFile::readString()
@@ -315,6 +275,7 @@ void TestIniFile::readInteger_data()
     QTest::newRow("0x40") << QByteArray("K=0x40") << 64;
     QTest::newRow("0X40") << QByteArray("K=0X40") << 64;
     QTest::newRow("$1F") << QByteArray("K=$1F") << 31;
+    QTest::newRow("x10, as the integer conversion reads it") << QByteArray("K=x10") << 16;
     QTest::newRow("x") << QByteArray("K=x") << 7;
     QTest::newRow("abc") << QByteArray("K=abc") << 7;
     QTest::newRow("empty") << QByteArray("K=") << 7;
