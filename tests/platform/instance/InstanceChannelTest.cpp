@@ -244,6 +244,7 @@ private slots:
     void malformedRequests_data();
     void malformedRequests();
     void silentPeersDoNotBlock();
+    void peerHangsUpWhileHandled();
     void requestsOnOneConnection();
     void handlerRunningAnEventLoop();
     void concurrentSenders();
@@ -587,16 +588,44 @@ void TestInstanceChannel::silentPeersDoNotBlock()
     QVERIFY(live.server.Listen());
     TRawPeer silent(live.server.SocketPath());
     TRawPeer halfWay(live.server.SocketPath());
+    TRawPeer afterOne(live.server.SocketPath());
     halfWay.Send(TextRequest(1, "never finished").left(10));
-    QVERIFY(!silent.Closed() && !halfWay.Closed());
+    afterOne.Send(TextRequest(1, "/site/first.html"));
+    QTRY_COMPARE(afterOne.received, Answers({1}));
+    QVERIFY(!silent.Closed() && !halfWay.Closed() && !afterOne.Closed());
 
     QCOMPARE(HandOffInThread({"/site/a.html"}), THandOffResult::Accepted);
-    QCOMPARE(live.events, (QList<QByteArray>{"/site/a.html", Raise}));
+    QCOMPARE(live.events, (QList<QByteArray>{"/site/first.html", "/site/a.html", Raise}));
 
-    QTRY_VERIFY_WITH_TIMEOUT(silent.Closed() && halfWay.Closed(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(silent.Closed() && halfWay.Closed() && afterOne.Closed(), 20000);
     QCOMPARE(silent.received, QByteArray());
     QCOMPARE(halfWay.received, QByteArray());
-    QCOMPARE(live.events.size(), 2);
+    QCOMPARE(live.events.size(), 3);
+}
+
+void TestInstanceChannel::peerHangsUpWhileHandled()
+{
+    // The sender goes away while its request is being handled, the handler pumping events.
+    TServed live;
+    std::unique_ptr<TRawPeer> leaving;
+    std::unique_ptr<TRawPeer> other;
+    live.server.SetHandler([&](const QByteArray& text) {
+        live.events << text;
+        if (text == "slow") {
+            leaving->socket.abort();
+            other = std::make_unique<TRawPeer>(live.server.SocketPath());
+            other->Send(TextRequest(1, "other"));
+            return QTest::qWaitFor([&] { return other->received.size() == 4; });
+        }
+        return true;
+    });
+    QVERIFY(live.server.Listen());
+    leaving = std::make_unique<TRawPeer>(live.server.SocketPath());
+    leaving->Send(TextRequest(1, "slow") + TextRequest(2, "queued behind"));
+
+    QTRY_VERIFY(other && other->received.size() == 4);
+    QCOMPARE(HandOffInThread({"/site/a.html"}), THandOffResult::Accepted);
+    QCOMPARE(live.events, (QList<QByteArray>{"slow", "other", "/site/a.html", Raise}));
 }
 
 void TestInstanceChannel::requestsOnOneConnection()
