@@ -21,6 +21,7 @@ TMainForm::TMainForm(TStartInfo start, std::unique_ptr<TFormServices> services, 
     : QWidget(parent), m_start(std::move(start)), m_services(std::move(services))
 {
     setupUi(this);
+    m_queue = std::make_unique<TUploadQueue>(cbUploadFile);
 
     // The window's own font and the upload box's Japanese font, at the design's 12 pixels.
     QFont base = font();

@@ -3,6 +3,7 @@
 #include "FormServices.h"
 #include "IdFTP.h"
 #include "Screen.h"
+#include "UploadQueue.h"
 #include "ui_MainUnit.h"
 
 #include <QStringList>
@@ -46,9 +47,24 @@ public:
     void EnterBusyState();
     void LeaveBusyState();
 
-    // Messages from outside: the instance hand-off and dropped files.
+    // The settings file and the extension list file.
+    QString SettingsFilePath() const;
+    QString TextExtFilePath() const;
+    void LoadProfileList();
+    void LoadCurrentSettings();
+    void SaveCurrentSettings();
+
+    // The upload queue and the remote directory mapping.
+    void QueueCommandLineFiles();
     bool WMCopyData(const QByteArray& data);
     void WMDropFiles(const QStringList& paths);
+    void AddDirectoryTree(const QString& directory);
+    void refUpLoadFileBtnClick();
+    void ClearBtnClick();
+    void cbUploadFileChange();
+    void RefBtnClick();
+    QString BrowseForFolder(const QString& title);
+    TUploadQueue& UploadQueue() { return *m_queue; }
 
     // The directory that holds the settings files (no trailing separator).
     const QString& ProgramDirectory() const { return m_programDirectory; }
@@ -88,6 +104,7 @@ private:
 
     TStartInfo m_start;
     std::unique_ptr<TFormServices> m_services;
+    std::unique_ptr<TUploadQueue> m_queue;
     TLogPane* m_log = nullptr;
     QString m_programDirectory;
     TCursor m_defaultCursor = crDefault;
@@ -96,5 +113,5 @@ private:
 };
 
 // The program directory for an executable: the directory part of its path (up to and including
-// the last separator) with that trailing separator removed; "\" separates on Windows paths.
-QString ProgramDirectoryOf(const QString& executablePath, bool windowsPath = false);
+// the last separator) with that trailing separator removed.
+QString ProgramDirectoryOf(const QString& executablePath, PathStyle style = NativePathStyle());

@@ -1,17 +1,29 @@
 // The process entry: hand the arguments to the running window, or start a full instance.
 
+#include "InstanceChannel.h"
 #include "MainUnit.h"
+#include "Messages.h"
 #include "Signals.h"
 #include "Version.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 #include <QMessageBox>
+
+using lodrin::instance::HandOff;
+using lodrin::instance::THandOffResult;
+using lodrin::instance::TInstanceServer;
 
 int main(int argc, char* argv[])
 {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+
+    // A start with arguments while a window runs hands them over and ends without a window.
+    if (!arguments.isEmpty() && HandOff(arguments, QDir::currentPath()) == THandOffResult::Accepted)
+        return 1;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kProductName));
@@ -22,8 +34,29 @@ int main(int argc, char* argv[])
     try {
         TMainForm form(TStartInfo{QCoreApplication::applicationFilePath(), arguments},
                        std::make_unique<TDesktopServices>());
+
+        TInstanceServer server;
+        server.SetHandler([&form](const QByteArray& data) {
+            TCopyDataEvent message(0, data);
+            QCoreApplication::sendEvent(&form, &message);
+            return message.Result != 0;
+        });
+        server.SetRaiseHandler([&form] {
+            if (form.isMinimized())
+                form.showNormal();
+            form.raise();
+            form.activateWindow();
+        });
+        server.Listen();
+        QObject::connect(&app, &QGuiApplication::applicationStateChanged, &server,
+                         [&server](Qt::ApplicationState state) {
+                             if (state == Qt::ApplicationActive)
+                                 server.Touch();
+                         });
+
         CloseOnTerminationSignals(&form);
         form.show();
+        server.Touch();
         QApplication::exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QStringLiteral("Lodrin "), QString::fromUtf8(e.what()));

@@ -2,9 +2,9 @@
 
 #include "MainUnit.h"
 
-QString ProgramDirectoryOf(const QString& executablePath, bool windowsPath)
+QString ProgramDirectoryOf(const QString& executablePath, PathStyle style)
 {
-    const QChar separator = windowsPath ? QLatin1Char('\\') : QLatin1Char('/');
+    const QChar separator = QLatin1Char(PathDelimiter(style));
     QString dir = executablePath.left(executablePath.lastIndexOf(separator) + 1);
     if (dir.endsWith(separator))
         dir.chop(1);
@@ -15,12 +15,17 @@ void TMainForm::FormCreate()
 {
     m_programDirectory = ProgramDirectoryOf(m_start.ExecutablePath);
     m_defaultCursor = Screen().Cursor();
+    LoadProfileList();
+    LoadCurrentSettings();
     setAcceptDrops(true);
     InstallApplicationHandlers();
+    QueueCommandLineFiles();
+    cbUploadFileChange();
 }
 
 void TMainForm::FormClose()
 {
+    SaveCurrentSettings();
     if (IsBusy)
         IdFTP1.Abort();
     IdFTP1.Quit();
