@@ -1,8 +1,7 @@
 // The process entry: hand the arguments to the running window, or start a full instance.
 
-#include "InstanceChannel.h"
+#include "HandOff.h"
 #include "MainUnit.h"
-#include "Messages.h"
 #include "Signals.h"
 #include "Version.h"
 
@@ -13,7 +12,6 @@
 
 using lodrin::instance::HandOff;
 using lodrin::instance::THandOffResult;
-using lodrin::instance::TInstanceServer;
 
 int main(int argc, char* argv[])
 {
@@ -35,28 +33,9 @@ int main(int argc, char* argv[])
         TMainForm form(TStartInfo{QCoreApplication::applicationFilePath(), arguments},
                        std::make_unique<TDesktopServices>());
 
-        TInstanceServer server;
-        server.SetHandler([&form](const QByteArray& data) {
-            TCopyDataEvent message(0, data);
-            QCoreApplication::sendEvent(&form, &message);
-            return message.Result != 0;
-        });
-        server.SetRaiseHandler([&form] {
-            if (form.isMinimized())
-                form.showNormal();
-            form.raise();
-            form.activateWindow();
-        });
-        server.Listen();
-        QObject::connect(&app, &QGuiApplication::applicationStateChanged, &server,
-                         [&server](Qt::ApplicationState state) {
-                             if (state == Qt::ApplicationActive)
-                                 server.Touch();
-                         });
-
+        const auto server = ServeHandOffs(form);
         CloseOnTerminationSignals(&form);
         form.show();
-        server.Touch();
         QApplication::exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QStringLiteral("Lodrin "), QString::fromUtf8(e.what()));
