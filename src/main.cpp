@@ -33,8 +33,9 @@ int main(int argc, char* argv[])
         TMainForm form(TStartInfo{QCoreApplication::applicationFilePath(), arguments},
                        std::make_unique<TDesktopServices>());
 
-        const auto server = ServeHandOffs(form);
+        // Signals first: once the socket exists, a SIGTERM must find the handler in place.
         CloseOnTerminationSignals(&form);
+        const auto server = ServeHandOffs(form);
         form.show();
         QApplication::exec();
     } catch (const std::exception& e) {
