@@ -1,9 +1,10 @@
 #include "IdException.h"
+#include "IdLogEvent.h"
 #include "IdReply.h"
 
 #include <QtTest>
 
-// The reply reader and the 227, 229 and 257 parsers.
+// The reply reader, the 227, 229 and 257 parsers, and the log intercept's options.
 class TestFtpReply : public QObject
 {
     Q_OBJECT
@@ -18,6 +19,8 @@ private slots:
     void parse229();
     void parse257_data();
     void parse257();
+    void logEventOptions_data();
+    void logEventOptions();
 };
 
 namespace {
@@ -207,6 +210,47 @@ void TestFtpReply::parse257()
     QCOMPARE(bool(parsed), valid);
     if (valid)
         QCOMPARE(QByteArray::fromStdString(*parsed), name);
+}
+
+void TestFtpReply::logEventOptions_data()
+{
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("logTime");
+    QTest::addColumn<bool>("replaceCRLF");
+    QTest::addColumn<QByteArray>("data");
+
+    QTest::newRow("as the window sets it") << true << false << false << QByteArray("A\r\nB\rC\n");
+    QTest::newRow("line ends replaced") << true << false << true << QByteArray("A<EOL>B<CR>C<LF>");
+    QTest::newRow("time stamp") << true << true << false << QByteArray("A\r\nB\rC\n");
+    QTest::newRow("inactive") << false << false << false << QByteArray();
+}
+
+void TestFtpReply::logEventOptions()
+{
+    QFETCH(bool, active);
+    QFETCH(bool, logTime);
+    QFETCH(bool, replaceCRLF);
+    QFETCH(QByteArray, data);
+    TIdLogEvent log;
+    log.Active = active;
+    log.LogTime = logTime;
+    log.ReplaceCRLF = replaceCRLF;
+    QStringList texts;
+    QByteArray got;
+    log.OnSent = [&](const std::string& text, const std::string& bytes) {
+        texts << QString::fromStdString(text);
+        got = QByteArray::fromStdString(bytes);
+    };
+    log.Sent("A\r\nB\rC\n");
+    QCOMPARE(got, data);
+    QCOMPARE(texts.size(), active ? 1 : 0);
+    if (active && logTime)
+        QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$")
+                     .match(texts[0])
+                     .hasMatch(),
+                 qPrintable(texts[0]));
+    else if (active)
+        QCOMPARE(texts[0], QString());
 }
 
 int runFtpReplyTests(int argc, char** argv)

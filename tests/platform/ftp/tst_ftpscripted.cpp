@@ -32,6 +32,8 @@ private slots:
     void oddReplies();
     void argumentsWithLineBreaks_data();
     void argumentsWithLineBreaks();
+    void unreadableLocalFile_data();
+    void unreadableLocalFile();
     void serverThatNeverAnswers();
     void connectTimeOut_data();
     void connectTimeOut();
@@ -623,6 +625,37 @@ void TestFtpScripted::argumentsWithLineBreaks()
     else
         QVERIFY_THROWS_EXCEPTION(EIdFTPIllegalArgument, ftp.Put(path.toStdString(), arg));
     QCOMPARE(rec.sent.size(), sentBefore);
+    QCOMPARE(ftp.RetrieveCurrentDir(), std::string("/"));
+    ftp.Disconnect();
+    SERVER_OK(server);
+}
+
+// A local file that cannot be opened fails the store before anything is sent.
+void TestFtpScripted::unreadableLocalFile_data()
+{
+    QTest::addColumn<QByteArray>("path"); // relative to the temporary directory
+    QTest::newRow("missing") << QByteArray("missing.html");
+    QTest::newRow("a directory") << QByteArray(".");
+    QTest::newRow("NUL in the path") << QByteArray("a.html\0.x", 9);
+}
+
+void TestFtpScripted::unreadableLocalFile()
+{
+    QFETCH(QByteArray, path);
+    file("a.html", "<p>x</p>");
+    std::string full = QFile::encodeName(m_dir.path()).toStdString() + "/" +
+                       std::string(path.constData(), std::size_t(path.size()));
+    ScriptedFtpServer server;
+    loginScript(server).on("PWD", "257 \"/\"").holdUntilClosed();
+    server.start();
+    TIdFTP ftp;
+    Recorder rec(ftp);
+    configure(ftp, server);
+    ftp.Connect(true, 5000);
+    std::size_t sentBefore = rec.sent.size();
+    QVERIFY_THROWS_EXCEPTION(EFOpenError, ftp.Put(full, "a.html"));
+    QCOMPARE(rec.sent.size(), sentBefore);
+    QCOMPARE(rec.workEnds, 0);
     QCOMPARE(ftp.RetrieveCurrentDir(), std::string("/"));
     ftp.Disconnect();
     SERVER_OK(server);
