@@ -14,7 +14,7 @@ size_mib=${SIZE_MIB:-512}
 work=$(mktemp -d)
 server=
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; fi
     rm -rf "$work"
 }
 trap cleanup EXIT
