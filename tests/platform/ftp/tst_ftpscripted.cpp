@@ -52,6 +52,8 @@ private slots:
     void endedFromThePumpDuringStore_data();
     void endedFromThePumpDuringStore();
     void abortWhileIdleKeepsRepliesInStep();
+    void abortBeforeTheStor();
+    void newSessionFromThePumpDuringStore();
 
 private:
     QTemporaryDir m_dir;
@@ -1168,6 +1170,78 @@ void TestFtpScripted::abortWhileIdleKeepsRepliesInStep()
     ftp.ChangeDir("/www");
     ftp.Disconnect();
     SERVER_OK(server);
+}
+
+// Abort while the PASV reply is awaited: no STOR goes out, the store ends by exception and the
+// ABOR's own reply is read before the next command.
+void TestFtpScripted::abortBeforeTheStor()
+{
+    ScriptedFtpServer server;
+    loginScript(server)
+        .expect("PASV")
+        .expect("ABOR")
+        .reply("227 Entering Passive Mode (127,0,0,1,4,1).")
+        .reply("225 ABOR command successful; data channel closed.")
+        .on("CWD /next", "250 OK.")
+        .holdUntilClosed();
+    server.start();
+    TIdFTP ftp;
+    Recorder rec(ftp);
+    configure(ftp, server);
+    ftp.Connect(true, 5000);
+    rec.onPump = [&] {
+        if (rec.sent.back() == "PASV\r\n")
+            ftp.Abort();
+    };
+    QVERIFY_THROWS_EXCEPTION(EIdTransferAborted,
+                             ftp.Put(file("a.bin", "data").toStdString(), "a.bin"));
+    rec.onPump = nullptr;
+    QCOMPARE(rec.workEnds, 0);
+    ftp.ChangeDir("/next");
+    ftp.Disconnect();
+    SERVER_OK(server);
+}
+
+// A handler in the pump disconnects and connects to another server while a store waits: the
+// store ends by exception without touching the new session, which then works.
+void TestFtpScripted::newSessionFromThePumpDuringStore()
+{
+    ScriptedFtpServer first;
+    loginScript(first)
+        .pasv()
+        .expect("STOR a.bin")
+        .reply("150 Go ahead.")
+        .openData()
+        .readData(8196)
+        .holdUntilClosed();
+    first.start();
+    ScriptedFtpServer second;
+    loginScript(second).on("PWD", "257 \"/second\"").holdUntilClosed();
+    second.start();
+
+    TIdFTP ftp;
+    Recorder rec(ftp);
+    configure(ftp, first);
+    ftp.Connect(true, 5000);
+    bool switched = false;
+    rec.onPump = [&] {
+        if (switched || rec.work.empty())
+            return;
+        switched = true;
+        ftp.Disconnect();
+        configure(ftp, second);
+        ftp.Connect(true, 5000);
+    };
+    QVERIFY_THROWS_EXCEPTION(
+        EIdNotConnected, ftp.Put(file("a.bin", patternBytes(8196 * 64)).toStdString(), "a.bin"));
+    QVERIFY(switched);
+    QCOMPARE(rec.workEnds, 1);
+    QCOMPARE(rec.disconnects, 1);
+    QVERIFY(ftp.Connected());
+    QCOMPARE(ftp.RetrieveCurrentDir(), std::string("/second"));
+    ftp.Disconnect();
+    SERVER_OK(first);
+    SERVER_OK(second);
 }
 
 int runFtpScriptedTests(int argc, char** argv)
