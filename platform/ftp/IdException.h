@@ -107,17 +107,3 @@ class EIdTransferAborted : public EIdException
 public:
     EIdTransferAborted() : EIdException("Transfer aborted") {}
 };
-
-// A local file could not be opened for reading.
-class EFOpenError : public Exception
-{
-public:
-    using Exception::Exception;
-};
-
-// A local file failed while it was being read.
-class EReadError : public Exception
-{
-public:
-    using Exception::Exception;
-};

@@ -17,3 +17,24 @@ class EConvertError : public Exception
 public:
     using Exception::Exception;
 };
+
+// A file exists but cannot be opened for reading.
+class EFOpenError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// A file cannot be created or replaced.
+class EFCreateError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// A file failed while it was being read.
+class EReadError : public Exception
+{
+public:
+    using Exception::Exception;
+};

@@ -7,20 +7,6 @@
 #include <string_view>
 #include <sys/types.h>
 
-// A text file exists but cannot be opened for reading.
-class EFOpenError : public Exception
-{
-public:
-    using Exception::Exception;
-};
-
-// A text file cannot be created or replaced.
-class EFCreateError : public Exception
-{
-public:
-    using Exception::Exception;
-};
-
 /// Reads a whole text file, such as the extension list, and returns its text as UTF-8 with CR LF,
 /// CR and LF all turned into "\n". The file is CP932, or UTF-8 when it starts with a byte-order
 /// mark; bytes that are not valid CP932 become U+FFFD. Raises EFOpenError
