@@ -235,6 +235,19 @@ private slots:
         QCOMPARE(f.UploadFile->currentText(), f.Abs("@/first.html"));
     }
 
+    // The walk itself leaves the count and the mapping right, nested walks included.
+    void directoryTreeMapsAtItsEnd()
+    {
+        TIntakeFixture f;
+        QVERIFY(f.Make({"@/site/sub/a.html", "@/site/sub/b.html"}));
+        f.SetTops(f.Site);
+        f.MarkMappingOutputs();
+        f.Form->AddDirectoryTree(f.Site + "/site/");
+        QCOMPARE(f.WaitNum->text(), QStringLiteral("2"));
+        QCOMPARE(f.UploadFile->currentIndex(), 0);
+        QCOMPARE(f.UploadDir->text(), QStringLiteral("/public_html/site/sub"));
+    }
+
     void dropFolderWithLinkLoops()
     {
         TIntakeFixture f;
