@@ -70,6 +70,18 @@ void TMainForm::BindHandlers()
             [this] { Guarded([this] { NewWindowBtnClick(); }); });
     connect(AboutBtn, &QPushButton::clicked, this,
             [this] { Guarded([this] { AboutBtnClick(); }); });
+
+    // The mapping follows the current file (typed, or picked from the list) and both tops.
+    const auto mapping = [this] { Guarded([this] { cbUploadFileChange(); }); };
+    connect(cbUploadFile, &QComboBox::editTextChanged, this, mapping);
+    connect(cbUploadFile, &QComboBox::activated, this, mapping);
+    connect(edLocalHomeDir, &QLineEdit::textChanged, this, mapping);
+    connect(edHostHomeDir, &QLineEdit::textChanged, this, mapping);
+    connect(RefBtn, &QPushButton::clicked, this, [this] { Guarded([this] { RefBtnClick(); }); });
+    connect(ClearBtn, &QPushButton::clicked, this,
+            [this] { Guarded([this] { ClearBtnClick(); }); });
+    connect(refUpLoadFileBtn, &QPushButton::clicked, this,
+            [this] { Guarded([this] { refUpLoadFileBtnClick(); }); });
 }
 
 void TMainForm::InstallApplicationHandlers()

@@ -1,13 +1,13 @@
-// Dropping a tree of files on the window: the walk, the duplicate test and the appends, and the
-// mapping at the end of every directory, timed against `find` listing the same tree.
+// Dropping a tree of files on the main window: its drop handler walks the tree, tests for
+// duplicates, appends, and maps at the end of every directory; timed against `find` listing the
+// same tree.
 //
 //   bench_queue [files] [parent directory]     (defaults: 100000, the system's temp directory)
 //
 // The last line reads: find <ms> ms, intake <ms> ms, ratio <intake/find>.
 
-#include "DirectoryWalk.h"
-#include "RemoteDirectory.h"
-#include "UploadQueue.h"
+#include "FormServices.h"
+#include "MainUnit.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QVBoxLayout>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -71,51 +70,29 @@ struct Intake
 {
     double ms;
     int queued;
+    QString waiting;
     QString remote;
 };
 
-// What the window does for a drop of root, with the controls the mapping reads and writes.
-Intake TimeIntake(const QString& root)
+// A shown main window over a program directory of its own gets the drop of root.
+Intake TimeIntake(const QString& root, const QString& programDir)
 {
-    QWidget window;
-    auto* cbUploadFile = new QComboBox(&window);
-    auto* edLocalHomeDir = new QLineEdit(root, &window);
-    auto* edHostHomeDir = new QLineEdit(QStringLiteral("/public_html"), &window);
-    auto* edUploadDir = new QLineEdit(&window);
-    auto* lbWaitNum = new QLabel(&window);
-    auto* layout = new QVBoxLayout(&window);
-    for (QWidget* w : std::initializer_list<QWidget*>{cbUploadFile, edLocalHomeDir, edHostHomeDir,
-                                                      edUploadDir, lbWaitNum})
-        layout->addWidget(w);
-    TUploadQueue queue(cbUploadFile, PathStyle::Posix);
-    // A drop lands on a shown window.
-    window.show();
+    TMainForm form(TStartInfo{programDir + QStringLiteral("/lodrin"), {}},
+                   std::make_unique<TDesktopServices>());
+    form.findChild<QLineEdit*>(QStringLiteral("edLocalHomeDir"))->setText(root);
+    form.findChild<QLineEdit*>(QStringLiteral("edHostHomeDir"))->setText(QStringLiteral("/www"));
+    form.show();
     QCoreApplication::processEvents();
-
-    const auto mapping = [&] {
-        lbWaitNum->setText(QString::number(queue.Count()));
-        if (queue.Count() > 0 && queue.SelectedIndex() < 0)
-            queue.Select(0);
-        edUploadDir->setText(MapRemoteDirectory(PathStyle::Posix, cbUploadFile->currentText(),
-                                                edLocalHomeDir->text(), edHostHomeDir->text()));
-    };
 
     QElapsedTimer timer;
     timer.start();
-    {
-        TUploadQueue::Batch batch(queue);
-        WalkDirectoryTree(
-            root,
-            [&](const QString& file) {
-                if (!queue.Contains(file))
-                    queue.Append(file);
-            },
-            mapping);
-    }
-    mapping();
+    form.WMDropFiles({root});
     // The window repaints once the drop handler returns.
     QCoreApplication::processEvents();
-    return {timer.nsecsElapsed() / 1e6, cbUploadFile->count(), edUploadDir->text()};
+    const double ms = timer.nsecsElapsed() / 1e6;
+    return {ms, form.findChild<QComboBox*>(QStringLiteral("cbUploadFile"))->count(),
+            form.findChild<QLabel*>(QStringLiteral("lbWaitNum"))->text(),
+            form.findChild<QLineEdit*>(QStringLiteral("edUploadDir"))->text()};
 }
 
 double Median(std::vector<double> v)
@@ -139,27 +116,30 @@ int main(int argc, char** argv)
         return 1;
     }
     const QString root = fixture.path() + QStringLiteral("/site");
+    const QString programDir = fixture.path() + QStringLiteral("/program");
+    QDir().mkpath(programDir);
     const int made = MakeTree(root, files);
     std::printf("tree: %d files below %s\n", made, qPrintable(root));
 
     TimeFind(root); // both runs start from a warm directory cache
-    TimeIntake(root);
+    TimeIntake(root, programDir);
     std::vector<double> findTimes;
     std::vector<double> intakeTimes;
     Intake last{};
     for (int round = 0; round < 5; ++round) {
         findTimes.push_back(TimeFind(root));
-        last = TimeIntake(root);
+        last = TimeIntake(root, programDir);
         intakeTimes.push_back(last.ms);
         std::printf("round %d: find %.1f ms, intake %.1f ms\n", round + 1, findTimes.back(),
                     intakeTimes.back());
     }
-    if (last.queued != made) {
-        std::fprintf(stderr, "queued %d of %d files\n", last.queued, made);
+    if (last.queued != made || last.waiting != QString::number(made) || last.remote.isEmpty()) {
+        std::fprintf(stderr, "queued %d of %d files, count %s, remote directory \"%s\"\n",
+                     last.queued, made, qPrintable(last.waiting), qPrintable(last.remote));
         return 1;
     }
-    std::printf("queued %d, remote directory of the head: %s\n", last.queued,
-                qPrintable(last.remote));
+    std::printf("queued %d, count %s, remote directory of the head: %s\n", last.queued,
+                qPrintable(last.waiting), qPrintable(last.remote));
     const double find = Median(findTimes);
     const double intake = Median(intakeTimes);
     std::printf("find %.1f ms, intake %.1f ms, ratio %.2f\n", find, intake, intake / find);

@@ -21,6 +21,7 @@ void TMainForm::FormCreate()
     InstallApplicationHandlers();
     QueueCommandLineFiles();
     cbUploadFileChange();
+    // The profile search step goes here.
 }
 
 void TMainForm::FormClose()
