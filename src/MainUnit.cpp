@@ -5,6 +5,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -30,6 +31,10 @@ TMainForm::TMainForm(TStartInfo start, std::unique_ptr<TFormServices> services, 
     QFont listFont(QStringLiteral("Noto Sans CJK JP"));
     listFont.setPixelSize(12);
     cbUploadFile->setFont(listFont);
+    // Completion in the upload box compares paths as the file system does.
+    if (QCompleter* completer = cbUploadFile->completer())
+        completer->setCaseSensitivity(NativePathStyle() == PathStyle::Posix ? Qt::CaseSensitive
+                                                                            : Qt::CaseInsensitive);
     edPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     for (QLabel* label : findChildren<QLabel*>())
         label->adjustSize();
