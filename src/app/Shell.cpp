@@ -15,8 +15,12 @@ void TMainForm::FormCreate()
 {
     m_programDirectory = ProgramDirectoryOf(m_start.ExecutablePath);
     m_defaultCursor = Screen().Cursor();
-    LoadProfileList();
-    LoadCurrentSettings();
+    // A settings file that cannot be read is reported, but must not leave the window without its
+    // drop target, idle refresh and command-line files.
+    Guarded([this] {
+        LoadProfileList();
+        LoadCurrentSettings();
+    });
     setAcceptDrops(true);
     InstallApplicationHandlers();
     QueueCommandLineFiles();

@@ -628,6 +628,14 @@ void TestSettings::unreadableExtensionListIsReported()
              QStringLiteral("ファイル %1/TextExt.txt は開けません").arg(dir.Path()));
     QCOMPARE(Line(f, "edHostName")->text(), QStringLiteral("ftp.example.jp"));
     QCOMPARE(f.Control<QPlainTextEdit>("mmTextExt")->toPlainText(), kDefaultTextExt);
+    // The rest of start-up still ran: drops are taken and later errors go to the log pane.
+    QVERIFY(f.Form->acceptDrops());
+    f.Form->show();
+    QVERIFY(!f.Form->close()); // the directory in TextExt.txt's place cannot be replaced
+    QCOMPARE(f.Services->MessageBoxes.size(), std::size_t(1));
+    QVERIFY2(f.Form->LogLines().contains(
+                 QStringLiteral("ファイル %1/TextExt.txt を作成できません").arg(dir.Path())),
+             qPrintable(f.Form->LogLines().join('\n')));
 }
 
 void TestSettings::badInputGivesDefaults_data()
