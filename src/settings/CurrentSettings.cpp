@@ -2,6 +2,9 @@
 
 #include "MainUnit.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include "IniFile.h"
 #include "ProfileList.h"
 #include "TextFile.h"
@@ -72,6 +75,19 @@ void TMainForm::LoadProfileList()
     FillProfileList(*cbProfileName, ini);
 }
 
+// A stored position from another screen layout must not put the window out of reach: keep it
+// when a corner of the title bar is on some screen, else use the primary screen's corner.
+static QPoint OnSomeScreen(QPoint at)
+{
+    const QRect grip(at, QSize(120, 24));
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().intersects(grip))
+            return at;
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    return primary ? primary->availableGeometry().topLeft() : at;
+}
+
 void TMainForm::LoadCurrentSettings()
 {
     const TIniFile ini(FileName(SettingsFilePath()));
@@ -82,7 +98,7 @@ void TMainForm::LoadCurrentSettings()
     const int top = ini.ReadInteger(kCurrent, "FORMTOP", at.y());
     const int left = ini.ReadInteger(kCurrent, "FORMLEFT", at.x());
     if (QPoint(left, top) != at)
-        move(left, top);
+        move(OnSomeScreen(QPoint(left, top)));
 
     cbProfileName->setEditText(OneLine(Q(ini.ReadString(kCurrent, "PROFILE", "新規"))));
     ReadText(ini, "HOST", edHostName);

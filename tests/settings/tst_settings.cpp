@@ -13,8 +13,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTest>
 
 #include <functional>
@@ -295,6 +297,16 @@ void TestSettings::load_data()
                                    << none << Values{{"PROXYTYPE", "2"}, {"profiles", "CURRENT"}};
     QTest::newRow("FORMTOP=x") << "[CURRENT]\nFORMTOP=x\nFORMLEFT=30\n"
                                << none << Values{{"FORMLEFT", "30"}, {"profiles", "CURRENT"}};
+    QTest::newRow("off every screen")
+        << "[CURRENT]\nFORMTOP=-30000\nFORMLEFT=40000\n"
+        << none
+        << Values{{"FORMTOP",
+                   QString::number(
+                       QGuiApplication::primaryScreen()->availableGeometry().topLeft().y())},
+                  {"FORMLEFT",
+                   QString::number(
+                       QGuiApplication::primaryScreen()->availableGeometry().topLeft().x())},
+                  {"profiles", "CURRENT"}};
     QTest::newRow("FORMTOP=0x40") << "[CURRENT]\nFORMTOP=0x40\nFORMLEFT=$20\n"
                                   << none
                                   << Values{{"FORMTOP", "64"},
