@@ -223,6 +223,8 @@ template <class F, class... Args> void fire(const F& event, Args... args)
 
 constexpr int kReady = 1;
 constexpr std::int64_t kPush = 64 * 1024;
+// How many blocks one read of the local file fills.
+constexpr std::size_t kBlocksPerRead = 16;
 constexpr int kControlReady = 2;
 
 } // namespace
@@ -834,21 +836,32 @@ int TIdFTP::sendData(const SessionPtr& s, int file, std::int64_t size,
     int err = 0;
     try {
         check(s);
-        std::vector<char> block(static_cast<std::size_t>(std::max(1, SendBufferSize)));
+        // The file is read many blocks at a time; the blocks still go out, and are reported,
+        // one by one.
+        const auto blockSize = static_cast<std::size_t>(std::max(1, SendBufferSize));
+        std::vector<char> buffer(blockSize * kBlocksPerRead);
+        std::size_t bufferPos = 0, bufferLen = 0;
         std::int64_t count = 0;
         bool stop = false;
         while (!stop && !s->abortRequested && s->data) {
-            ssize_t n = ::read(file, block.data(), block.size());
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                err = errno;
-                readError = true;
-                s->data.resetHard();
-                break;
+            if (bufferPos == bufferLen) {
+                ssize_t got = ::read(file, buffer.data(), buffer.size());
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got < 0) {
+                    err = errno;
+                    readError = true;
+                    s->data.resetHard();
+                    break;
+                }
+                if (got == 0)
+                    break;
+                bufferPos = 0;
+                bufferLen = static_cast<std::size_t>(got);
             }
-            if (n == 0)
-                break;
+            const char* blockData = buffer.data() + bufferPos;
+            const auto n = static_cast<ssize_t>(std::min(blockSize, bufferLen - bufferPos));
+            bufferPos += static_cast<std::size_t>(n);
             // Small blocks would reach the server as small segments and cost it a wake-up each;
             // MSG_MORE lets the kernel join them. The first block, every 64 KiB and the last
             // block are pushed at once, so nothing waits in the kernel for long.
@@ -861,7 +874,7 @@ int TIdFTP::sendData(const SessionPtr& s, int file, std::int64_t size,
                     stop = true;
                     break;
                 }
-                ssize_t w = ::send(s->data.get(), block.data() + sent,
+                ssize_t w = ::send(s->data.get(), blockData + sent,
                                    static_cast<std::size_t>(n) - sent, MSG_NOSIGNAL | more);
                 if (w > 0) {
                     sent += static_cast<std::size_t>(w);
