@@ -21,7 +21,8 @@ int main(int argc, char** argv)
     QStringList texts;
     texts.reserve(lines);
     for (int i = 0; i < lines; ++i)
-        texts << QStringLiteral("Upload Speed %1.00 KB/s; 残り 0分%2秒\r\n").arg(i % 977).arg(i % 60);
+        texts
+            << QStringLiteral("Upload Speed %1.00 KB/s; 残り 0分%2秒\r\n").arg(i % 977).arg(i % 60);
 
     TFormFixture f;
     f.Form->show();
