@@ -2,6 +2,7 @@
 
 #include "HandOff.h"
 #include "MainUnit.h"
+#include "RemoteDirectory.h"
 #include "Signals.h"
 #include "Version.h"
 
@@ -20,8 +21,16 @@ int main(int argc, char* argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
 
     // A start with arguments while a window runs hands them over and ends without a window.
-    if (!arguments.isEmpty() && HandOff(arguments, QDir::currentPath()) == THandOffResult::Accepted)
-        return 1;
+    // They go out as a full start of this process would queue them: absolute, cleaned, a file:
+    // URL as its path; the running window's working directory is another.
+    if (!arguments.isEmpty()) {
+        const QString workingDirectory = QDir::currentPath();
+        QStringList paths;
+        for (const QString& argument : std::as_const(arguments))
+            paths << NormalizeArgument(argument, workingDirectory);
+        if (HandOff(paths, workingDirectory) == THandOffResult::Accepted)
+            return 1;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kProductName));

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <QtEndian>
 
 #include <sys/socket.h>
@@ -175,7 +176,10 @@ void TestHandOff::handsEveryArgumentToTheRunningWindow()
     QProcess sender;
     sender.setProcessEnvironment(ChildEnvironment());
     sender.setWorkingDirectory(work);
-    sender.start(InstallExecutable(), {absolute, names[1], names[2]});
+    // The second argument is relative and not clean; the third a file: URL of a relative file.
+    sender.start(InstallExecutable(),
+                 {absolute, QStringLiteral("sub/../sub/./") + names[1].mid(4),
+                  QUrl::fromLocalFile(work + QLatin1Char('/') + names[2]).toString()});
     QVERIFY(sender.waitForStarted());
     QSignalSpy finished(&sender, &QProcess::finished);
     QVERIFY(finished.wait(20000));
