@@ -250,7 +250,8 @@ struct TIdFTP::Session
 
     void closeAll()
     {
-        data.reset();
+        // A data connection still open here was cut off, so the server must not see a clean end.
+        data.resetHard();
         listener.reset();
         control.reset();
     }
