@@ -729,7 +729,11 @@ void TIdFTP::Disconnect()
 
 void TIdFTP::openDataConnection(const SessionPtr& s)
 {
-    bool v6 = s->peer.family() == AF_INET6;
+    // A v4-mapped peer (a host given as ::ffff:a.b.c.d) is IPv4 on the wire: the server expects
+    // PASV and PORT, and would refuse an EPRT for IPv6.
+    bool v6 =
+        s->peer.family() == AF_INET6 &&
+        !IN6_IS_ADDR_V4MAPPED(&reinterpret_cast<const sockaddr_in6*>(&s->peer.storage)->sin6_addr);
     if (Passive) {
         std::uint16_t port = 0;
         if (v6) {
@@ -786,8 +790,11 @@ void TIdFTP::openDataConnection(const SessionPtr& s)
     if (v6) {
         command = "EPRT |2|" + local.host() + "|" + std::to_string(local.port()) + "|";
     } else {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&local.storage);
-        const auto* b = reinterpret_cast<const unsigned char*>(&in->sin_addr.s_addr);
+        const unsigned char* b =
+            local.family() == AF_INET6
+                ? reinterpret_cast<const sockaddr_in6*>(&local.storage)->sin6_addr.s6_addr + 12
+                : reinterpret_cast<const unsigned char*>(
+                      &reinterpret_cast<const sockaddr_in*>(&local.storage)->sin_addr.s_addr);
         command = "PORT " + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," +
                   std::to_string(b[2]) + "," + std::to_string(b[3]) + "," +
                   std::to_string(local.port() >> 8) + "," + std::to_string(local.port() & 0xff);

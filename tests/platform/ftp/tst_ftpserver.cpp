@@ -29,6 +29,8 @@ private slots:
     void store();
     void storeOverIpv6_data();
     void storeOverIpv6();
+    void storeToMappedIpv4Address_data();
+    void storeToMappedIpv4Address();
     void transferTypeSentOnlyOnChange();
     void abortLargeStoreThenStoreAgain_data();
     void abortLargeStoreThenStoreAgain();
@@ -245,6 +247,34 @@ void TestFtpServer::storeOverIpv6()
     ftp.Quit();
     QCOMPARE(readAll(m_root.filePath("site/v6.bin")), bytes);
     QCOMPARE(rec.commands()[4].substr(0, 4), std::string(passive ? "EPSV" : "EPRT"));
+}
+
+void TestFtpServer::storeToMappedIpv4Address_data()
+{
+    QTest::addColumn<bool>("passive");
+    QTest::newRow("PASV") << true;
+    QTest::newRow("PORT") << false;
+}
+
+// A host given as an IPv4-mapped IPv6 address is reached over IPv4: the server sees an IPv4
+// client, so the data commands are the IPv4 ones.
+void TestFtpServer::storeToMappedIpv4Address()
+{
+    QFETCH(bool, passive);
+    int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+    if (probe < 0)
+        QSKIP("no IPv6 sockets here");
+    ::close(probe);
+    QByteArray bytes = patternBytes(300000);
+    TIdFTP ftp;
+    Recorder rec(ftp);
+    configure(ftp, m_server.port(), "::ffff:127.0.0.1");
+    ftp.Passive = passive;
+    ftp.Connect(true, 5000);
+    ftp.Put(local("mapped.bin", bytes).toStdString(), "site/mapped.bin");
+    ftp.Quit();
+    QCOMPARE(readAll(m_root.filePath("site/mapped.bin")), bytes);
+    QCOMPARE(rec.commands()[4].substr(0, 4), std::string(passive ? "PASV" : "PORT"));
 }
 
 // After log-in ("TYPE I") three files a.html, b.html and c.jpg: "TYPE A", none, "TYPE I".
