@@ -788,7 +788,7 @@ void TIdFTP::openDataConnection(const SessionPtr& s)
     s->listener = std::move(fd);
     std::string command;
     if (v6) {
-        command = "EPRT |2|" + local.host() + "|" + std::to_string(local.port()) + "|";
+        command = "EPRT " + FormatEprt6(local.host(), local.port());
     } else {
         const unsigned char* b =
             local.family() == AF_INET6

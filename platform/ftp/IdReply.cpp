@@ -167,3 +167,9 @@ std::optional<std::string> Parse257(std::string_view text)
     }
     return std::nullopt;
 }
+
+std::string FormatEprt6(std::string_view address, std::uint16_t port)
+{
+    address = address.substr(0, address.find('%'));
+    return "|2|" + std::string(address) + "|" + std::to_string(port) + "|";
+}

@@ -45,6 +45,11 @@ std::optional<TIdPassiveAddress> Parse227(std::string_view text);
 // its port from 1 to 65535. Nothing when the text holds no such part.
 std::optional<std::uint16_t> Parse229(std::string_view text);
 
+// The argument of "EPRT" (RFC 2428) for a numeric IPv6 address and a port: "|2|address|port|".
+// A zone suffix ("%eth0") of a link-local address is not part of the address on the wire and is
+// left out.
+std::string FormatEprt6(std::string_view address, std::uint16_t port);
+
 // Parses the text of a 257 reply for the quoted directory name; a doubled quote inside stands
 // for one quote (RFC 959). Nothing when the text holds no quoted name.
 std::optional<std::string> Parse257(std::string_view text);

@@ -17,6 +17,8 @@ private slots:
     void parse227();
     void parse229_data();
     void parse229();
+    void formatEprt6_data();
+    void formatEprt6();
     void parse257_data();
     void parse257();
     void logEventOptions_data();
@@ -181,6 +183,26 @@ void TestFtpReply::parse229()
     QFETCH(int, port);
     auto parsed = Parse229(text.toStdString());
     QCOMPARE(parsed ? int(*parsed) : 0, port);
+}
+
+void TestFtpReply::formatEprt6_data()
+{
+    QTest::addColumn<QByteArray>("address");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QByteArray>("argument");
+    QTest::newRow("loopback") << QByteArray("::1") << 50000 << QByteArray("|2|::1|50000|");
+    QTest::newRow("link-local with zone")
+        << QByteArray("fe80::1%eth0") << 2121 << QByteArray("|2|fe80::1|2121|");
+    QTest::newRow("global") << QByteArray("2001:db8::7") << 1 << QByteArray("|2|2001:db8::7|1|");
+}
+
+void TestFtpReply::formatEprt6()
+{
+    QFETCH(QByteArray, address);
+    QFETCH(int, port);
+    QFETCH(QByteArray, argument);
+    QCOMPARE(QByteArray::fromStdString(FormatEprt6(address.toStdString(), std::uint16_t(port))),
+             argument);
 }
 
 void TestFtpReply::parse257_data()
