@@ -71,7 +71,6 @@ public:
     TCursor DefaultCursor() const { return m_defaultCursor; }
     // The log pane's lines, oldest first, after bringing the view up to date.
     QStringList LogLines() const;
-    TFormServices& Services() { return *m_services; }
 
     TIdFTP IdFTP1;
     TIdAntiFreeze IdAntiFreeze1;

@@ -12,7 +12,7 @@ std::unique_ptr<TInstanceServer> ServeHandOffs(TMainForm& form)
 {
     auto server = std::make_unique<TInstanceServer>();
     server->SetHandler([&form](const QByteArray& data) {
-        TCopyDataEvent message(0, data);
+        TCopyDataEvent message(data);
         QCoreApplication::sendEvent(&form, &message);
         return message.Result != 0;
     });

@@ -14,11 +14,8 @@ public:
         static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return type;
     }
-    TCopyDataEvent(quint32 position, QByteArray data)
-        : QEvent(EventType()), Position(position), Data(std::move(data))
-    {}
-    quint32 Position; // the argument's place on the sender's command line, from 1
-    QByteArray Data;  // the argument's bytes, up to the first NUL
+    explicit TCopyDataEvent(QByteArray data) : QEvent(EventType()), Data(std::move(data)) {}
+    QByteArray Data; // the argument's bytes, up to the first NUL
     qintptr Result = 0;
 };
 

@@ -1,8 +1,8 @@
 // Closing the window ends the FTP session the right way: nothing when not connected, QUIT when
 // idle, ABOR then QUIT in the middle of a transfer. Against a real pyftpdlib server.
 
-#include "../platform/ftp/FtpTestKit.h"
 #include "FormFixture.h"
+#include "ftp/FtpTestKit.h"
 
 #include <QApplication>
 #include <QTest>

@@ -129,7 +129,7 @@ struct TIntakeFixture : TFormFixture
     // Hands bytes over as another instance does; returns the answer.
     qintptr HandOver(const QByteArray& bytes)
     {
-        TCopyDataEvent message(1, bytes);
+        TCopyDataEvent message(bytes);
         QCoreApplication::sendEvent(Form.get(), &message);
         return message.Result;
     }

@@ -1,4 +1,4 @@
-#include "FtpTestKit.h"
+#include "ftp/FtpTestKit.h"
 #include "ftp/ScriptedFtpServer.h"
 
 #include <QtTest>
