@@ -6,6 +6,7 @@
 #include "LogPane.h"
 #include "Screen.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -42,6 +43,7 @@ private slots:
     void transferConditions_data();
     void transferConditions();
     void idleEventRefreshes();
+    void idleRefreshDoesNotSpinTheLoop();
     void idleRefreshWhileBusy();
     void disconnectFollowsConnection();
     void busyAndWaitingStates();
@@ -224,6 +226,35 @@ void TestApp::idleEventRefreshes()
     QVERIFY(RunEventLoopUntil([&] { return disconnect->isEnabled(); }));
     IsConnected = false;
     QVERIFY(RunEventLoopUntil([&] { return !disconnect->isEnabled(); }));
+}
+
+// A refresh that posted events although nothing changed would wake the loop at once, over and
+// over. With the fields filled, the hourglass shown and every button set, a quiet loop waits.
+void TestApp::idleRefreshDoesNotSpinTheLoop()
+{
+    TFormFixture f;
+    f.Form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.Form.get()));
+    const QString file = f.Dir.filePath(QStringLiteral("a.html"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.close();
+    FillTransferFields(f, f.Dir.path(), file);
+    IsBusy = true;
+    IsConnected = true;
+    QVERIFY(RunEventLoopUntil([&] { return f.Control<QPushButton>("AbortBtn")->isEnabled(); }));
+
+    int waits = 0;
+    const auto counter = connect(QAbstractEventDispatcher::instance(),
+                                 &QAbstractEventDispatcher::aboutToBlock, this, [&] { ++waits; });
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    disconnect(counter);
+    QVERIFY2(waits < 50, qPrintable(QStringLiteral("the loop woke %1 times").arg(waits)));
+    IsBusy = false;
+    IsConnected = false;
+    f.Form->ApplicationIdle();
 }
 
 void TestApp::idleRefreshWhileBusy()
